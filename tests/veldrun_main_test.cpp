@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "capture.h"
@@ -22,6 +24,15 @@ Captured runVeldrun(std::vector<std::string> arguments, unsigned timeoutSeconds 
       },
       timeoutSeconds);
 }
+
+// Waits until condition holds. Used in hooks to put the steps of two
+// workers in a fixed order; a run that never gets there is ended by the
+// child's time limit.
+void awaitCondition(const std::function<bool()>& condition) {
+  while (!condition()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+bool anotherDeviceFailed() { return failedDevice.load() != NO_FAILED_DEVICE; }
 
 bool contains(const std::vector<std::string>& lines, const std::string& line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
@@ -143,7 +154,8 @@ TEST_F(Veldrun, NoPassesIsAPass) {
 TEST_F(Veldrun, OneWrongElementFailsTheRunAndStopsTheOtherDevice) {
   simAddDevice("Sim A", 8, 0, freeMemForBound(2048));
   simAddDevice("Sim B", 8, 0, freeMemForBound(1024));
-  simSetDgemmDelay(0, 400);
+  // Device 0's first product finishes only once device 1 has failed.
+  simSetDgemmHook(0, [] { awaitCondition(anotherDeviceFailed); });
   simInjectWrongElement(1, 640, 17 * 640 + 3, 1282.5);
 
   const Captured run = runVeldrun({"Veldrun", "1", "2"});
@@ -153,7 +165,7 @@ TEST_F(Veldrun, OneWrongElementFailsTheRunAndStopsTheOtherDevice) {
   const std::vector<std::string> lines = linesOf(run.out);
   EXPECT_TRUE(contains(lines, "1282.500000"));
   EXPECT_EQ(linesStartingWith(run.out, "Device 1").back(), "Device 1: i = 640");
-  EXPECT_FALSE(contains(lines, "Device 0 completed successfully"));
+  EXPECT_EQ(linesStartingWith(run.out, "Device 0"), std::vector<std::string>{"Device 0: i = 128"});
   EXPECT_EQ(lines.back(), "ERROR: Failed with device 1. Veldrun FAILED.");
 }
 
@@ -162,7 +174,10 @@ TEST_F(Veldrun, OneWrongElementFailsTheRunAndStopsTheOtherDevice) {
 TEST_F(Veldrun, TheFirstWorkerIsExaminedFirst) {
   simAddDevice("Sim A", 8, 0, freeMemForBound(384));
   simAddDevice("Sim B", 8, 0, freeMemForBound(384));
-  simSetDgemmDelay(0, 1000);
+  // Device 1's product fails once device 0 is inside its own, which then
+  // finishes, wrong, after device 1 has stored its ordinal.
+  simSetDgemmHook(1, [] { awaitCondition([] { return simCounts(0).dgemmsEntered > 0; }); });
+  simSetDgemmHook(0, [] { awaitCondition([] { return failedDevice.load() == 1; }); });
   simInjectWrongElement(0, 128, 0, 0.0);
   simInjectFault(SimCall::Dgemm, 1, 128);
 
@@ -195,6 +210,8 @@ TEST_F(Veldrun, AWorkerThatCannotStartFailsItsDevice) {
 TEST_F(Veldrun, FailsPromptlyWhileAnotherWorkerIsStuck) {
   simAddDevice("Sim A", 8, 0, freeMemForBound(384));
   simAddDevice("Sim B", 8, 0, freeMemForBound(384));
+  // Device 0 fails only once device 1 is stuck inside its first product.
+  simSetDgemmHook(0, [] { awaitCondition([] { return simCounts(1).dgemmsEntered > 0; }); });
   simInjectFault(SimCall::Synchronize, 0, 160);
   simHangDgemm(1);
 

@@ -1,6 +1,7 @@
 // The simulated platform's shared state and the controls the tests use.
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 
 #include "sim_platform.h"
 #include "sim_state.h"
@@ -23,7 +24,7 @@ void simReset() {
 int simAddDevice(const std::string& name, int major, int minor, uint64_t freeMem) {
   SimState& state = simState();
   std::lock_guard<std::mutex> guard(state.lock);
-  state.devices.push_back(SimDevice{name, major, minor, freeMem, 0, 0, 0, 0, false, SimDeviceCounts{}});
+  state.devices.push_back(SimDevice{name, major, minor, freeMem, 0, 0, 0, nullptr, SimDeviceCounts{}});
   return static_cast<int>(state.devices.size()) - 1;
 }
 
@@ -39,16 +40,19 @@ void simInjectWrongElement(int device, uint32_t order, uint64_t index, double va
   state.wrongElements.push_back(SimWrongElement{device, order, index, value});
 }
 
-void simSetDgemmDelay(int device, int milliseconds) {
+void simSetDgemmHook(int device, std::function<void()> hook) {
   SimState& state = simState();
   std::lock_guard<std::mutex> guard(state.lock);
-  state.devices.at(static_cast<size_t>(device)).dgemmDelayMs = milliseconds;
+  state.devices.at(static_cast<size_t>(device)).dgemmHook = std::move(hook);
 }
 
 void simHangDgemm(int device) {
-  SimState& state = simState();
-  std::lock_guard<std::mutex> guard(state.lock);
-  state.devices.at(static_cast<size_t>(device)).dgemmHangs = true;
+  simSetDgemmHook(device, [] {
+    static std::mutex never;
+    static std::condition_variable nobody;
+    std::unique_lock<std::mutex> wait(never);
+    nobody.wait(wait, [] { return false; });
+  });
 }
 
 SimDeviceCounts simCounts(int device) {

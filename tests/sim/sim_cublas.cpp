@@ -2,9 +2,7 @@
 // computed on the host.
 #include <cublas_v2.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <thread>
+#include <functional>
 
 #include "sim_state.h"
 
@@ -24,19 +22,18 @@ cublasStatus_t cublasCreate_v2(cublasHandle_t* handle) {
   return CUBLAS_STATUS_SUCCESS;
 }
 
-static void blockForever() {
-  static std::mutex never;
-  static std::condition_variable nobody;
-  std::unique_lock<std::mutex> wait(never);
-  nobody.wait(wait, [] { return false; });
-}
-
 cublasStatus_t cublasDgemm_v2(cublasHandle_t handle, cublasOperation_t transa, cublasOperation_t transb, int m, int n,
                               int k, const double* alpha, const double* a, int lda, const double* b, int ldb,
                               const double* beta, double* c, int ldc) {
   SimState& state = simState();
-  int delayMs = 0;
-  bool hangs = false;
+  std::function<void()> hook;
+  {
+    std::lock_guard<std::mutex> guard(state.lock);
+    SimDevice& simulated = state.devices.at(static_cast<size_t>(simCurrentDevice()));
+    ++simulated.counts.dgemmsEntered;
+    hook = simulated.dgemmHook;
+  }
+  if (hook) hook();
   {
     std::lock_guard<std::mutex> guard(state.lock);
     const int device = simCurrentDevice();
@@ -57,11 +54,7 @@ cublasStatus_t cublasDgemm_v2(cublasHandle_t handle, cublasOperation_t transa, c
     if (simFaultArmed(SimCall::Dgemm, device, order)) return CUBLAS_STATUS_EXECUTION_FAILED;
     simulated.counts.orders.push_back(order);
     ++simulated.counts.dgemms;
-    delayMs = simulated.dgemmDelayMs;
-    hangs = simulated.dgemmHangs;
   }
-  if (hangs) blockForever();
-  if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
 
   // C = alpha*A*B + beta*C, column-major; the loop order keeps the inner
   // loop on contiguous memory.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,8 +41,10 @@ void simInjectFault(SimCall call, int device, uint32_t order = SIM_ANY_ORDER, in
 // computed on device at order with value.
 void simInjectWrongElement(int device, uint32_t order, uint64_t index, double value);
 
-// Makes every DGEMM on device take at least milliseconds.
-void simSetDgemmDelay(int device, int milliseconds);
+// Runs hook at the start of every DGEMM on device, before anything else the
+// call does (a failure injected into it included). A hook that waits makes a
+// slow device, or orders one device's steps after another's.
+void simSetDgemmHook(int device, std::function<void()> hook);
 
 // Makes every DGEMM on device block until the process ends.
 void simHangDgemm(int device);
@@ -49,6 +52,7 @@ void simHangDgemm(int device);
 struct SimDeviceCounts {
   int liveAllocations;           // device buffers allocated and not yet freed
   int peakAllocations;           // the most buffers live at once
+  int dgemmsEntered;             // DGEMM calls begun, failing ones included
   int dgemms;                    // products computed
   int misuses;                   // calls with arguments the program must never pass
   std::vector<uint32_t> orders;  // order of every product, in sequence

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -36,8 +37,7 @@ struct SimDevice {
   uint64_t bytesInUse;
   uint32_t allocationsInOrder;  // cycles through A, B, C
   uint32_t lastLaunchOrder;
-  int dgemmDelayMs;
-  bool dgemmHangs;
+  std::function<void()> dgemmHook;
   SimDeviceCounts counts;
 };
 
