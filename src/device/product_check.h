@@ -4,8 +4,17 @@
 
 #include <cstdint>
 
-// A fresh host buffer of bytes for one order's product, or nullptr.
+// The check tests this many consecutive elements at a time for any mismatch.
+constexpr uint64_t CHECK_BLOCK = 64;  // elements
+
+// Fresh host memory is aligned to, and its length rounded up to, this size,
+// so that the kernel can back all of it with transparent huge pages.
+constexpr uint64_t HUGE_PAGE_BYTES = 2 * 1024 * 1024;  // bytes
+
+// A fresh host buffer of bytes for one order's product, or nullptr. It comes
+// straight from the kernel, aligned to HUGE_PAGE_BYTES and not yet touched.
 double* allocateHostProduct(uint64_t bytes);
+// Releases a buffer from allocateHostProduct, given the same bytes.
 void releaseHostProduct(double* c_h, uint64_t bytes);
 
 // Finds the first element of the n x n product that is not exactly expected,
