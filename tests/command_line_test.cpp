@@ -26,6 +26,7 @@ TEST_P(ArgumentTable, SetsStepAndPasses) {
   std::vector<std::string> words{"Veldrun"};
   words.insert(words.end(), row.arguments.begin(), row.arguments.end());
   std::vector<char*> argv;
+  argv.reserve(words.size());
   for (std::string& word : words) argv.push_back(word.data());
   iterations = DEFAULT_ITERATIONS;
   iterStep = DEFAULT_ITER_STEP;

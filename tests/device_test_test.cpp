@@ -12,7 +12,10 @@
 
 namespace {
 
-void* deviceArgument(int device) { return reinterpret_cast<void*>(static_cast<uintptr_t>(device)); }
+// The ordinal travels as the thread's pointer-sized argument, by value.
+void* deviceArgument(int device) {
+  return reinterpret_cast<void*>(static_cast<uintptr_t>(device));  // NOLINT(performance-no-int-to-ptr)
+}
 
 struct WorkerRun {
   Captured streams;
@@ -167,7 +170,8 @@ INSTANTIATE_TEST_SUITE_P(
                       WrongElementCase{"Inside", 5 * 160 + 7, 322.5, "5,7", "322.500000\n"},
                       WrongElementCase{"Last", 160 * 160 - 1, -1.0, "159,159", "-1.000000\n"},
                       WrongElementCase{"OneUlp", 42, std::nextafter(323.0, 0.0), "0,42", "323.000000\n"},
-                      WrongElementCase{"NaN", 3 * 160, std::numeric_limits<double>::quiet_NaN(), "3,0", "nan\n"}),
+                      WrongElementCase{"NaN", uint64_t{3} * 160, std::numeric_limits<double>::quiet_NaN(), "3,0",
+                                       "nan\n"}),
     [](const ::testing::TestParamInfo<WrongElementCase>& info) { return std::string(info.param.name); });
 
 TEST_F(SimTest, StopsWithoutPrintingOnceAnotherDeviceHasFailed) {

@@ -41,7 +41,7 @@ TEST(DoubleMemset, ThreadsShareTheWorkEvenly) {
   // Order 128: one block, 128 elements each, 128 apart.
   for (const Row row : {Row{160, 200}, Row{128, 128}, Row{256, 256}}) {
     const std::vector<double> data = fillByThread(row.order, row.order * row.order);
-    std::vector<uint32_t> written(FILL_BLOCK * (row.order / FILL_BLOCK), 0);
+    std::vector<uint32_t> written(size_t{FILL_BLOCK} * (row.order / FILL_BLOCK), 0);
     for (uint32_t i = 0; i < row.order * row.order; ++i) ++written[static_cast<size_t>(data[i])];
     for (const uint32_t count : written) EXPECT_EQ(count, row.perThread) << row.order;
   }

@@ -41,7 +41,7 @@ TEST(ProductCheck, FindsTheFirstWrongElementInScanOrder) {
       {{n}, -expected, 1, 0},
   };
   for (const Row& row : rows) {
-    std::vector<double> product(n * n, expected);
+    std::vector<double> product(size_t{n} * n, expected);
     for (const uint32_t index : row.wrongIndices) product[index] = row.wrongValue;
     const Mismatch mismatch = check(product, n, expected);
     EXPECT_TRUE(mismatch.found);
@@ -53,10 +53,10 @@ TEST(ProductCheck, FindsTheFirstWrongElementInScanOrder) {
 TEST(ProductCheck, PassesOnlyAnExactProduct) {
   const uint32_t n = 128;
   const double expected = 2.0 * n + 3.0;
-  EXPECT_FALSE(check(std::vector<double>(n * n, expected), n, expected).found);
+  EXPECT_FALSE(check(std::vector<double>(size_t{n} * n, expected), n, expected).found);
   // An expected value of NaN matches nothing, not even NaN.
   const double nan = std::numeric_limits<double>::quiet_NaN();
-  EXPECT_TRUE(check(std::vector<double>(n * n, nan), n, nan).found);
+  EXPECT_TRUE(check(std::vector<double>(size_t{n} * n, nan), n, nan).found);
 }
 
 // The check as plainly as it can be written: every element in turn, j outer

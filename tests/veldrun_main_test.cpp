@@ -18,6 +18,7 @@ Captured runVeldrun(std::vector<std::string> arguments, unsigned timeoutSeconds 
   return runInChild(
       [&] {
         std::vector<char*> argv;
+        argv.reserve(arguments.size() + 1);
         for (std::string& argument : arguments) argv.push_back(argument.data());
         argv.push_back(nullptr);
         return veldrunMain(static_cast<int>(argv.size()) - 1, argv.data());

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-constexpr uint64_t MEMORY_RESERVE = 25 * 1024 * 1024;  // bytes kept free for the runtime and cuBLAS
+constexpr uint64_t MEMORY_RESERVE = uint64_t{25} * 1024 * 1024;  // bytes kept free for the runtime and cuBLAS
 
 // Exclusive bound on the order: beyond it n*n no longer fits the 32 bits in
 // which element counts and indices are computed. A multiple of every step.

@@ -8,17 +8,17 @@
 
 bool scanClamped(const char* text, int64_t low, int64_t high, int64_t* value) {
   const char* cursor = text;
-  while (std::isspace(static_cast<unsigned char>(*cursor))) ++cursor;
+  while (std::isspace(static_cast<unsigned char>(*cursor)) != 0) ++cursor;
   const bool negative = *cursor == '-';
   if (*cursor == '-' || *cursor == '+') ++cursor;
-  if (!std::isdigit(static_cast<unsigned char>(*cursor))) return false;
+  if (std::isdigit(static_cast<unsigned char>(*cursor)) == 0) return false;
 
   // The magnitude stops growing at a cap far beyond any bound a caller
   // passes, so a long run of digits cannot overflow; the digits are still
   // consumed, as formatted input does.
   constexpr uint64_t MAGNITUDE_CAP = uint64_t{1} << 62;
   uint64_t magnitude = 0;
-  for (; std::isdigit(static_cast<unsigned char>(*cursor)); ++cursor) {
+  for (; std::isdigit(static_cast<unsigned char>(*cursor)) != 0; ++cursor) {
     const auto digit = static_cast<uint64_t>(*cursor - '0');
     magnitude = magnitude > (MAGNITUDE_CAP - digit) / 10 ? MAGNITUDE_CAP : magnitude * 10 + digit;
   }

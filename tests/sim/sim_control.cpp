@@ -70,6 +70,9 @@ bool simFaultArmed(SimCall call, int device, uint32_t order, int allocation) {
 }
 
 uint32_t simOrderOfBytes(uint64_t bytes) {
-  const auto order = static_cast<uint32_t>(std::llround(std::sqrt(static_cast<double>(bytes / sizeof(double)))));
+  // The division truncates on purpose: bytes that are no whole number of
+  // doubles fail the exact check below.
+  const uint64_t elements = bytes / sizeof(double);
+  const auto order = static_cast<uint32_t>(std::llround(std::sqrt(static_cast<double>(elements))));
   return static_cast<uint64_t>(order) * order * sizeof(double) == bytes ? order : 0;
 }

@@ -8,6 +8,10 @@
 
 #include "sim_state.h"
 
+// The linker's --wrap fixes the names __wrap_NAME and __real_NAME, reserved
+// as they are.
+// NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
+
 extern "C" int __real_pthread_create(pthread_t* thread, const pthread_attr_t* attributes, void* (*start)(void*),
                                      void* argument);
 
@@ -34,3 +38,4 @@ extern "C" double* __wrap__Z19allocateHostProductm(uint64_t bytes) {
   }
   return __real__Z19allocateHostProductm(bytes);
 }
+// NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
