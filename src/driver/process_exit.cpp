@@ -10,3 +10,10 @@ void endProcess(int status) {
   std::fflush(stderr);
   _exit(status);
 }
+
+void holdOutputStreams() {
+  // Always in this order; a worker holds at most one stream at a time, for
+  // the length of one message.
+  flockfile(stdout);
+  flockfile(stderr);
+}

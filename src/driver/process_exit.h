@@ -6,3 +6,8 @@
 // process skips the exit handlers and library teardown that could race with
 // them or hang on a broken device.
 [[noreturn]] void endProcess(int status);
+
+// Takes standard output and standard error for the calling thread and never
+// gives them back: workers still running block at their next message, so
+// what this thread prints before endProcess is the last line of the run.
+void holdOutputStreams();

@@ -24,6 +24,7 @@ int veldrunMain(int argc, char** argv) {
   selectDevices();
   startWorkers();
   if (!joinWorkers()) {
+    holdOutputStreams();
     std::printf("ERROR: Failed with device %d. Veldrun FAILED.\n", failedDevice.load(std::memory_order_relaxed));
     endProcess(1);
   }
