@@ -141,14 +141,17 @@ TEST(ProductCheck, FindsAMismatchInAProductOffByOneElement) {
 // Fresh host buffers are aligned for huge pages and hold every byte asked
 // for, whatever their length.
 TEST(HostProduct, HoldsEveryByteOfEveryLength) {
-  for (const uint64_t bytes : {uint64_t{8}, uint64_t{4096 + 8}, HUGE_PAGE_BYTES, 3 * HUGE_PAGE_BYTES + 8 * 129}) {
+  for (const uint64_t bytes :
+       {uint64_t{8}, uint64_t{4096 + 8}, HUGE_PAGE_BYTES, 3 * HUGE_PAGE_BYTES + uint64_t{8} * 129}) {
     double* c_h = allocateHostProduct(bytes);
     ASSERT_NE(c_h, nullptr) << bytes;
     EXPECT_EQ(reinterpret_cast<uintptr_t>(c_h) % HUGE_PAGE_BYTES, 0u) << bytes;
     const uint64_t count = bytes / sizeof(double);
     for (uint64_t index = 0; index < count; ++index) c_h[index] = static_cast<double>(index);
     uint64_t wrong = 0;
-    for (uint64_t index = 0; index < count; ++index) wrong += c_h[index] != static_cast<double>(index);
+    for (uint64_t index = 0; index < count; ++index) {
+      if (c_h[index] != static_cast<double>(index)) ++wrong;
+    }
     EXPECT_EQ(wrong, 0u) << bytes;
     releaseHostProduct(c_h, bytes);
   }

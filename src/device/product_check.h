@@ -9,7 +9,7 @@ constexpr uint64_t CHECK_BLOCK = 64;  // elements
 
 // Fresh host memory is aligned to, and its length rounded up to, this size,
 // so that the kernel can back all of it with transparent huge pages.
-constexpr uint64_t HUGE_PAGE_BYTES = 2 * 1024 * 1024;  // bytes
+constexpr uint64_t HUGE_PAGE_BYTES = uint64_t{2} * 1024 * 1024;  // bytes
 
 // A fresh host buffer of bytes for one order's product, or nullptr. It comes
 // straight from the kernel, aligned to HUGE_PAGE_BYTES and not yet touched.
