@@ -129,8 +129,8 @@ TEST(ProductCheck, FindsAMismatchInAProductOffByOneElement) {
   const uint32_t n = 40;
   const double expected = 2.0 * n + 3.0;
   std::vector<double> storage(n * n + 1, expected);
-  const double* const product = storage.data() + 1;
-  storage[1 + 1000] = std::nextafter(expected, 0.0);
+  double* const product = storage.data() + 1;
+  product[1000] = std::nextafter(expected, 0.0);
   uint32_t j = 0;
   uint32_t k = 0;
   EXPECT_TRUE(findFirstMismatch(product, n, expected, &j, &k));
