@@ -103,14 +103,14 @@ typedef double Lanes __attribute__((vector_size(16)));
 
 // One read pass at the machine's best rate. Eight independent vector sums:
 // with fewer, the latency of the additions, not memory, sets the pace.
-constexpr int SUMS = 8;
+constexpr uint64_t SUMS = 8;
 constexpr uint64_t SUM_STRIDE = SUMS * sizeof(Lanes) / sizeof(double);  // elements per round
 
 static double sumOf(const double* values, uint64_t count) {
   Lanes sums[SUMS] = {};
   uint64_t index = 0;
   for (; index + SUM_STRIDE <= count; index += SUM_STRIDE) {
-    for (int part = 0; part < SUMS; ++part) {
+    for (uint64_t part = 0; part < SUMS; ++part) {
       Lanes lanes;
       std::memcpy(&lanes, values + index + 2 * part, sizeof lanes);
       sums[part] += lanes;

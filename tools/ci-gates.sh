@@ -23,7 +23,7 @@ gate() {
 }
 
 host_sources() {
-  find src tests fuzz -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.cu' \) -print0
+  find src tests fuzz tools bench -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.cu' \) -print0
 }
 
 check_format() {
@@ -49,7 +49,7 @@ run_clang_tidy() {
   local root
   root=$(pwd)
   run-clang-tidy-14 -clang-tidy-binary clang-tidy-14 -extra-arg=-Wno-unknown-warning-option -p build-asan \
-    -j "$jobs" -quiet "^$root/(src|tests)/.*\\.cpp\$"
+    -j "$jobs" -quiet "^$root/(src|tests|tools|bench)/.*\\.cpp\$"
   run-clang-tidy-14 -clang-tidy-binary clang-tidy-14 -extra-arg=-Wno-unknown-warning-option -p build-fuzz \
     -j "$jobs" -quiet "^$root/fuzz/.*\\.cpp\$"
 }

@@ -62,7 +62,8 @@ static Function nextDefinition(const char* name) {
 }
 
 __attribute__((constructor)) static void readRule() {
-  const char* text = std::getenv("VELDRUN_INJECT");
+  // The library is still loading: the process has no other thread yet.
+  const char* text = std::getenv("VELDRUN_INJECT");  // NOLINT(concurrency-mt-unsafe)
   if (!parseInjectRule(text, &rule)) {
     std::fprintf(stderr, "fault_inject: cannot read VELDRUN_INJECT=\"%s\"; the forms are %s\n", text,
                  INJECT_RULE_FORMS);

@@ -9,9 +9,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-constexpr uint64_t MIB = 1024 * 1024;           // bytes
-constexpr uint64_t LARGEST_CHUNK = 1024 * MIB;  // bytes per allocation, at most
-constexpr uint64_t SMALLEST_CHUNK = MIB;        // bytes; below this the remainder is left free
+constexpr uint64_t MIB = uint64_t{1024} * 1024;  // bytes
+constexpr uint64_t LARGEST_CHUNK = 1024 * MIB;   // bytes per allocation, at most
+constexpr uint64_t SMALLEST_CHUNK = MIB;         // bytes; below this the remainder is left free
 
 static bool readMebibytes(const char* text, uint64_t* mebibytes) {
   if (text == nullptr || *text < '0' || *text > '9') return false;

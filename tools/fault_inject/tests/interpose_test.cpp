@@ -23,11 +23,14 @@ struct Environment {
 
 Captured runVeldrun(const Environment& environment) {
   return runInChild([&] {
+    // The child has one thread, so changing its environment races with nothing.
+    // NOLINTBEGIN(concurrency-mt-unsafe)
     unsetenv("LD_PRELOAD");
     unsetenv("VELDRUN_INJECT");
     if (environment.preload) setenv("LD_PRELOAD", INJECT_LIBRARY, 1);
     if (environment.inject != nullptr) setenv("VELDRUN_INJECT", environment.inject, 1);
     setenv("VELDRUN_SIM_DEVICES", std::to_string(environment.devices).c_str(), 1);
+    // NOLINTEND(concurrency-mt-unsafe)
     char* const argv[] = {const_cast<char*>(SIM_VELDRUN), const_cast<char*>("2"), nullptr};
     execv(SIM_VELDRUN, argv);
     std::perror("execv");
@@ -45,8 +48,8 @@ std::string outputThrough(uint32_t lastOrder) {
   return lines;
 }
 
-const std::string PASSED_OUTPUT = outputThrough(384) + "Device 0 completed successfully\nVeldrun PASSED.\n";
-const std::string FAILED_LINE = "ERROR: Failed with device 0. Veldrun FAILED.\n";
+std::string passedOutput() { return outputThrough(384) + "Device 0 completed successfully\nVeldrun PASSED.\n"; }
+constexpr const char* FAILED_LINE = "ERROR: Failed with device 0. Veldrun FAILED.\n";
 
 TEST(Interpose, CallsWithoutAMatchingRulePassThrough) {
   const Environment passing[] = {
@@ -62,7 +65,7 @@ TEST(Interpose, CallsWithoutAMatchingRulePassThrough) {
     const char* name = environment.inject != nullptr ? environment.inject : "(unset)";
     const Captured run = runVeldrun(environment);
     EXPECT_EQ(run.status, 0) << name;
-    EXPECT_EQ(run.out, PASSED_OUTPUT) << name;
+    EXPECT_EQ(run.out, passedOutput()) << name;
     EXPECT_EQ(run.err, "") << name;
   }
 }
@@ -92,7 +95,10 @@ TEST(Interpose, EveryRuleFailsTheRunWithVeldrunsMessage) {
     const Captured run = runVeldrun({true, fault.inject, 1});
     const std::string value = fault.value != nullptr ? std::string(fault.value) + "\n" : "";
     EXPECT_EQ(run.status, 1) << fault.inject;
-    EXPECT_EQ(run.out, outputThrough(fault.order) + value + FAILED_LINE) << fault.inject;
+    std::string expected = outputThrough(fault.order);
+    expected += value;
+    expected += FAILED_LINE;
+    EXPECT_EQ(run.out, expected) << fault.inject;
     EXPECT_EQ(run.err, fault.error) << fault.inject;
   }
 }

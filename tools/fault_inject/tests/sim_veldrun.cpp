@@ -10,12 +10,18 @@
 #include "driver/veldrun_main.h"
 #include "sim/sim_platform.h"
 
-constexpr uint64_t SIM_FREE_MEMORY = 96 * 1024 * 1024;  // bytes free on each simulated device
+constexpr uint64_t SIM_FREE_MEMORY = uint64_t{96} * 1024 * 1024;  // bytes free on each simulated device
 constexpr int SIM_MAX_DEVICES = 8;
 
 int main(int argc, char** argv) {
-  const char* count = std::getenv("VELDRUN_SIM_DEVICES");
-  const int devices = count != nullptr ? std::atoi(count) : 1;
+  // Read before any thread starts.
+  const char* count = std::getenv("VELDRUN_SIM_DEVICES");  // NOLINT(concurrency-mt-unsafe)
+  char* end = nullptr;
+  const long devices = count != nullptr ? std::strtol(count, &end, 10) : 1;
+  if (count != nullptr && (end == count || *end != '\0')) {
+    std::fprintf(stderr, "sim_veldrun: VELDRUN_SIM_DEVICES must be a number\n");
+    return 2;
+  }
   if (devices < 1 || devices > SIM_MAX_DEVICES) {
     std::fprintf(stderr, "sim_veldrun: VELDRUN_SIM_DEVICES must be 1 to %d\n", SIM_MAX_DEVICES);
     return 2;
