@@ -21,7 +21,7 @@ static std::string readAll(FILE* file) {
   return text;
 }
 
-static Captured runForked(const std::function<int()>& body, unsigned timeoutSeconds) {
+Captured runInChild(const std::function<int()>& body, unsigned timeoutSeconds) {
   FILE* out = std::tmpfile();
   FILE* err = std::tmpfile();
   if (out == nullptr || err == nullptr) std::abort();
@@ -45,12 +45,8 @@ static Captured runForked(const std::function<int()>& body, unsigned timeoutSeco
   return captured;
 }
 
-Captured runInChild(const std::function<int()>& body, unsigned timeoutSeconds) {
-  return runForked(body, timeoutSeconds);
-}
-
 Captured runProgram(const std::string& path, const std::vector<std::string>& arguments, unsigned timeoutSeconds) {
-  return runForked(
+  return runInChild(
       [&] {
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(path.c_str()));
